@@ -1,0 +1,20 @@
+// Everything the kernel offers a driver, in one include.
+#pragma once
+
+#include "drivers/serial/kernel/delay.h"
+#include "drivers/serial/kernel/errors.h"
+#include "drivers/serial/kernel/interrupt.h"
+#include "drivers/serial/kernel/io.h"
+#include "drivers/serial/kernel/ioport.h"
+#include "drivers/serial/kernel/kstring.h"
+#include "drivers/serial/kernel/list.h"
+#include "drivers/serial/kernel/module.h"
+#include "drivers/serial/kernel/mutex.h"
+#include "drivers/serial/kernel/platform_device.h"
+#include "drivers/serial/kernel/printk.h"
+#include "drivers/serial/kernel/serial_core.h"
+#include "drivers/serial/kernel/spinlock.h"
+#include "drivers/serial/kernel/termios.h"
+#include "drivers/serial/kernel/timer.h"
+#include "drivers/serial/kernel/tty.h"
+#include "drivers/serial/kernel/wait.h"
