@@ -40,8 +40,8 @@ std::optional<std::uint64_t> file_offset_of(std::span<const Elf64_Phdr> segments
 }
 
 // A string that must end inside both its table and the file.
-std::optional<std::string> string_at(const Bytes& file, std::uint64_t table, std::uint64_t table_size,
-                                     std::uint64_t index)
+std::optional<std::string> string_at(const Bytes& file, std::uint64_t table,
+                                     std::uint64_t table_size, std::uint64_t index)
 {
     if (index >= table_size || table > file.size() || file.size() - table < table_size) {
         return std::nullopt;
@@ -84,7 +84,8 @@ ElfDynamicInfo read_elf_dynamic_info(const std::string& path)
 
     std::vector<Elf64_Phdr> segments;
     for (std::uint64_t index = 0; index < header->e_phnum; ++index) {
-        const auto segment = record_at<Elf64_Phdr>(file, header->e_phoff + index * sizeof(Elf64_Phdr));
+        const auto segment =
+            record_at<Elf64_Phdr>(file, header->e_phoff + index * sizeof(Elf64_Phdr));
         if (!segment) {
             return failure(path + " has program headers beyond its end");
         }
@@ -129,9 +130,8 @@ ElfDynamicInfo read_elf_dynamic_info(const std::string& path)
     if (needed_indices.empty()) {
         return info;
     }
-    const auto string_table = string_table_address
-                                  ? file_offset_of(segments, *string_table_address)
-                                  : std::nullopt;
+    const auto string_table =
+        string_table_address ? file_offset_of(segments, *string_table_address) : std::nullopt;
     if (!string_table) {
         return failure(path + " names shared objects but has no string table in the file");
     }

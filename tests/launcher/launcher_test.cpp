@@ -70,8 +70,8 @@ ScriptLayout probe_program()
 
 std::string failure_line(int error)
 {
-    return std::string("xentop-launcher: /opt/corvane2/scripts/xentop.py: ") + std::strerror(error) +
-           "\n";
+    return std::string("xentop-launcher: /opt/corvane2/scripts/xentop.py: ") +
+           std::strerror(error) + "\n";
 }
 
 class LauncherTest : public ::testing::Test {
@@ -110,8 +110,8 @@ TEST_P(LauncherArgumentsTest, ProgramAtScriptPathGetsOnlyItsPath)
 
 TEST_P(LauncherArgumentsTest, ShellScriptSeesNoArguments)
 {
-    ASSERT_NO_FATAL_FAILURE(launch(shell_script("printf '%s|%s|%s\\n' \"$0\" \"$#\" \"$*\"\n"),
-                                   GetParam()));
+    ASSERT_NO_FATAL_FAILURE(
+        launch(shell_script("printf '%s|%s|%s\\n' \"$0\" \"$#\" \"$*\"\n"), GetParam()));
     EXPECT_EQ(result_.exit_status, 0);
     EXPECT_EQ(result_.standard_output, std::string(script_path) + "|0|\n");
     EXPECT_THAT(result_.standard_error, IsEmpty());
@@ -147,8 +147,9 @@ TEST_F(LauncherTest, EmptyEnvironmentStaysEmpty)
 
 TEST_F(LauncherTest, ShellScriptSeesGivenVariables)
 {
-    ASSERT_NO_FATAL_FAILURE(launch(shell_script("printf '%s|%s\\n' \"$PROBE_WORD\" \"$PYTHONPATH\"\n"),
-                                   {}, {"PROBE_WORD=seen", "PYTHONPATH=/srv/monitor"}));
+    ASSERT_NO_FATAL_FAILURE(
+        launch(shell_script("printf '%s|%s\\n' \"$PROBE_WORD\" \"$PYTHONPATH\"\n"), {},
+               {"PROBE_WORD=seen", "PYTHONPATH=/srv/monitor"}));
     EXPECT_EQ(result_.exit_status, 0);
     EXPECT_EQ(result_.standard_output, "seen|/srv/monitor\n");
 }
@@ -164,7 +165,10 @@ struct Ending {
     int signal;
 };
 
-void PrintTo(const Ending& ending, std::ostream* out) { *out << ending.name; }
+void PrintTo(const Ending& ending, std::ostream* out)
+{
+    *out << ending.name;
+}
 
 class LauncherEndingTest : public LauncherTest, public ::testing::WithParamInterface<Ending> {};
 
@@ -199,7 +203,10 @@ struct StartFailure {
     int exit_status;
 };
 
-void PrintTo(const StartFailure& failure, std::ostream* out) { *out << failure.name; }
+void PrintTo(const StartFailure& failure, std::ostream* out)
+{
+    *out << failure.name;
+}
 
 class LauncherStartFailureTest : public LauncherTest,
                                  public ::testing::WithParamInterface<StartFailure> {};
@@ -218,13 +225,15 @@ INSTANTIATE_TEST_SUITE_P(
     Failures, LauncherStartFailureTest,
     ::testing::Values(
         StartFailure{"NoScript", {ScriptKind::absent, "", 0}, ENOENT, 127},
-        StartFailure{"ScriptsFolderIsAFile", {ScriptKind::scripts_folder_is_file, "", 0644}, ENOTDIR,
-                     127},
+        StartFailure{
+            "ScriptsFolderIsAFile", {ScriptKind::scripts_folder_is_file, "", 0644}, ENOTDIR, 127},
         StartFailure{"NoExecuteBit", shell_script("exit 0\n", 0644), EACCES, 126},
         // The kernel answers ENOENT for a missing interpreter too; the script is there, so this
         // is "cannot execute", not "not found".
         StartFailure{"MissingInterpreter",
-                     {ScriptKind::file, "#!/nonexistent/python3\nprint('x')\n", 0755}, ENOENT, 126},
+                     {ScriptKind::file, "#!/nonexistent/python3\nprint('x')\n", 0755},
+                     ENOENT,
+                     126},
         StartFailure{"NoInterpreterLine", {ScriptKind::file, "print('x')\n", 0755}, ENOEXEC, 126},
         StartFailure{"FolderAtScriptPath", {ScriptKind::folder, "", 0755}, EACCES, 126}),
     [](const ::testing::TestParamInfo<StartFailure>& info) { return info.param.name; });

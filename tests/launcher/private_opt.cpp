@@ -36,8 +36,9 @@ std::string describe(const SetupFailure& failure)
     std::string what;
     switch (failure.step) {
     case SetupStep::unshare_namespace:
-        what = "cannot make a private mount namespace (unshare CLONE_NEWNS; the launcher tests "
-               "need root so that they can put a tmpfs over /opt)";
+        what =
+            "cannot make a private mount namespace (unshare CLONE_NEWNS; the launcher tests "
+            "need root so that they can put a tmpfs over /opt)";
         break;
     case SetupStep::make_mounts_private:
         what = "cannot make the mounts of the new namespace private";
