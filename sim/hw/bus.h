@@ -35,6 +35,11 @@ public:
     virtual std::uint32_t mem_read(std::uint64_t offset, unsigned width) = 0;
     virtual void mem_write(std::uint64_t offset, unsigned width, std::uint32_t value) = 0;
     virtual std::string_view register_name(std::uint64_t offset, bool is_write) const = 0;
+    // For devices where the access width selects the register (the trace asks this one).
+    virtual std::string_view register_name_at_width(std::uint64_t offset, unsigned width, bool is_write) const {
+        (void)width;
+        return register_name(offset, is_write);
+    }
 };
 
 struct BusAccess {
@@ -74,6 +79,35 @@ public:
     // Called after every access, once the device has carried it out: the kernel takes pending
     // interrupts here.
     void set_access_observer(std::function<void()> observer);
+
+    // The name a claim was made under ("" for none): for listings such as /proc/ioports.
+    std::string_view claim_name(ClaimId claim) const;
+
+private:
+    struct Claim {
+        AccessKind space;  // io_read for the port space, mem_read for memory
+        std::uint64_t base = 0;
+        std::uint64_t length = 0;
+        IoDevice* io = nullptr;
+        MemoryDevice* memory = nullptr;
+        std::string name;
+        bool live = false;
+    };
+
+    const Claim* memory_claim_at(std::uint64_t address) const;
+    void record(AccessKind kind, std::uint64_t address, unsigned width, std::uint32_t value,
+                const Claim* claim, std::string_view register_name);
+    void accessed();
+
+    EventQueue& events_;
+    std::vector<Claim> claims_;               // indexed by ClaimId - 1; released claims stay dead
+    std::vector<std::uint32_t> io_owner_;     // per port: ClaimId, 0 when unclaimed
+    std::vector<std::uint32_t> memory_order_; // live memory claims by base address
+    bool tracing_ = false;
+    std::size_t trace_limit_ = 0;
+    std::size_t trace_start_ = 0;
+    std::vector<BusAccess> trace_;
+    std::function<void()> observer_;
 };
 
 }  // namespace sim::hw

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <vector>
 
 #include "sim/hw/virtual_time.h"
 
@@ -34,6 +35,35 @@ public:
     void advance_to(TimePoint until);
 
     std::size_t pending_count() const;
+
+private:
+    // A binary heap of small entries over slot storage: scheduling, cancelling and running an
+    // event allocate nothing once the queue has grown to its working size, and a callback that
+    // captures only a pointer or two is kept inside std::function's own storage.
+    struct Entry {
+        TimePoint when;
+        std::uint64_t sequence;
+        std::uint32_t slot;
+        std::uint32_t generation;
+    };
+    struct Slot {
+        Callback callback;
+        std::uint32_t generation = 0;
+        bool live = false;
+    };
+
+    static bool later(const Entry& a, const Entry& b);
+    bool live(const Entry& entry) const;
+    void drop_dead_top();
+    void compact();
+    void release_slot(std::uint32_t slot);
+
+    TimePoint now_{};
+    std::uint64_t next_sequence_ = 0;
+    std::size_t live_count_ = 0;
+    std::vector<Entry> heap_;
+    std::vector<Slot> slots_;
+    std::vector<std::uint32_t> free_slots_;
 };
 
 }  // namespace sim::hw

@@ -2,9 +2,11 @@
 // edge- or level-triggered. The controller latches; the kernel takes and acknowledges.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <vector>
 
 namespace sim::hw {
 
@@ -63,6 +65,28 @@ public:
 
     // Used by InterruptPin.
     void drive(InterruptLine line, int delta);
+
+    // Number of pins currently asserting the line.
+    unsigned drivers(InterruptLine line) const;
+
+private:
+    struct Line {
+        std::uint32_t drivers = 0;
+        Trigger trigger = Trigger::edge;
+        bool latched = false;
+        bool rose = false;
+    };
+    static constexpr std::size_t word_bits = 64;
+
+    static std::uint32_t index(InterruptLine line);
+    bool compute_pending(const Line& line) const;
+    // Keeps the pending bitmap in step with one line; tells the observer when it became pending.
+    void update(std::uint32_t line);
+
+    std::vector<Line> lines_;
+    std::array<std::uint64_t, interrupt_line_count / word_bits> pending_words_{};
+    std::array<std::uint64_t, interrupt_line_count / word_bits> rose_words_{};
+    std::function<void(InterruptLine)> observer_;
 };
 
 }  // namespace sim::hw
