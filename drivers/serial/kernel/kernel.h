@@ -1,6 +1,7 @@
 // Everything the kernel offers a driver, in one include.
 #pragma once
 
+#include "drivers/serial/kernel/bug.h"
 #include "drivers/serial/kernel/delay.h"
 #include "drivers/serial/kernel/errors.h"
 #include "drivers/serial/kernel/interrupt.h"
