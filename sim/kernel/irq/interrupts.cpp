@@ -292,7 +292,8 @@ std::vector<std::pair<unsigned, IrqActionInfo>> Interrupts::remove_actions_in(
         return at >= low && at < high;
     };
     for (auto& [line, state] : lines_) {
-        std::erase_if(state.actions, [&](const IrqActionInfo& action) {
+        // The line is captured by copy: clang before 16 cannot capture a structured binding.
+        std::erase_if(state.actions, [&, line = line](const IrqActionInfo& action) {
             if (!inside(reinterpret_cast<const void*>(action.handler)) && !inside(action.dev_id)) {
                 return false;
             }

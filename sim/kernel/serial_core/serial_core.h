@@ -27,14 +27,17 @@
 // - uart_match_port: same kind of access (port I/O, hub6, or memory-mapped), and then the same
 //   io_base (and hub6 index), or the same physical window (the mapped window when neither has a
 //   physical address). A port with no address matches nothing.
-// - Fault injection: a device-add fault makes uart_add_one_port fail with -ENOMEM before it
-//   changes anything; an allocation fault does the same to uart_register_driver.
+// - Fault injection: FaultPoint::uart_add_one_port makes uart_add_one_port fail with the
+//   injected error before it changes anything; FaultPoint::allocation does the same to
+//   uart_register_driver (-ENOMEM by default).
 //
 // Process side (open, close, read, write, poll, ioctls; the methods below):
 // - Opening "ttyS<n>" when no driver is registered for its major asks the module loader for
 //   "char-major-4-<minor>". A line beyond the driver's lines is -ENODEV; a line with no port
 //   is -ENXIO. A port of unknown type opens (so that its type can be set with the serial-info
 //   call) but reads, writes and modem-line calls fail with -EIO.
+// - Every open file holds a reference on the driver's module (the driver record's owner): the
+//   module cannot be unloaded while one of its ports is open.
 // - First open: the flow flags of the port state follow the settings (state_cts_flow from
 //   CRTSCTS, state_check_cd when CLOCAL is clear, state_dsr_flow from the line's DSR-flow
 //   setting), the port is powered up, startup is called (its error fails the open), the
