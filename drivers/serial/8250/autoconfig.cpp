@@ -40,6 +40,12 @@ bool has_rsa_ports(const serial8250_uart* up) {
     }
 }
 
+// The kernel's one-line warning with the position of the check, followed by the call stack.
+void warn_at(const char* file, int line, const char* function) {
+    printk("WARNING: at %s:%d %s()\n", file, line, function);
+    dump_stack();
+}
+
 std::uint8_t byte_of(std::uint32_t value) { return static_cast<std::uint8_t>(value); }
 
 // Bits 7-6 of IIR once FCR has asked for FIFOs.
@@ -466,7 +472,7 @@ unsigned int size_fifo(serial8250_uart* up) {
     for (unsigned int value = 0; value < burst; ++value) serial_out(up, reg_thr, value);
 
     // The 20 ms wait is far too long for an interrupt handler; say so once, with the caller.
-    if (in_irq() != 0 && warned++ == 0) { printk("WARNING: at %s:%d %s()\n", __FILE__, __LINE__, __func__); dump_stack(); }
+    if (in_irq() != 0 && warned++ == 0) warn_at(__FILE__, __LINE__, __func__);
 
     mdelay(20);
 

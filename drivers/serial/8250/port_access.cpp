@@ -38,7 +38,8 @@ inline std::uint16_t io_port(std::uint32_t base, std::int32_t offset) {
 // Computed on integers: the window may not be mapped yet, and no object lies behind it anyway.
 inline volatile void* window_address(const serial8250_uart* up, std::int32_t offset) {
     const auto base = reinterpret_cast<std::uintptr_t>(up->port.reg_window);
-    return reinterpret_cast<volatile void*>(base + static_cast<std::uintptr_t>(static_cast<std::intptr_t>(offset)));
+    const auto displacement = static_cast<std::uintptr_t>(static_cast<std::intptr_t>(offset));
+    return reinterpret_cast<volatile void*>(base + displacement);
 }
 
 // The hub6 board multiplexes its UARTs behind one index port: the byte written there selects
