@@ -73,7 +73,12 @@ std::string CommandRegistry::overview() const {
             group = command->group;
             text += fmt::format("{}{}:\n", text.empty() ? "" : "\n", group);
         }
-        text += fmt::format("  {:<44} {}\n", command->synopsis, command->summary);
+        // A long synopsis gets a line of its own, so the summaries stay in one column.
+        if (command->synopsis.size() > 44) {
+            text += fmt::format("  {}\n  {:<44} {}\n", command->synopsis, "", command->summary);
+        } else {
+            text += fmt::format("  {:<44} {}\n", command->synopsis, command->summary);
+        }
     }
     text += "\n'help COMMAND' describes one command with an example.\n";
     return text;

@@ -9,13 +9,13 @@ namespace lab {
 inline constexpr unsigned default_hz = 250;
 
 Lab::Lab(Console& console) : console_(console), machine_(std::make_unique<LabMachine>(MachinePreset::pc, default_hz)) {
-    add_lab_commands(commands_);
     add_module_commands(commands_);
     add_hardware_commands(commands_);
     add_tty_commands(commands_);
     add_time_commands(commands_);
     add_insight_commands(commands_);
     add_bus_commands(commands_);
+    add_lab_commands(commands_);
 }
 
 Lab::~Lab() = default;

@@ -179,9 +179,8 @@ int run_bridge(Lab& lab, const BridgeOptions& options) {
                             index < options.links.size() ? fmt::format(" (linked as {})", options.links[index]) : "");
         if (!bridge.carries_framing) {
             auto current = lab.machine().serial_core().get_termios(bridge.file);
-            lab.console().print("{}: this host's ptys keep 8 bits without parity, so the port keeps its own data bits "
-                                "and parity ({}); set them with -c 'stty -F {} cs7 parenb'\n",
-                                device, current ? describe(*current) : std::string("?"), device);
+            lab.console().print("{}: this host's ptys carry no data bits or parity; the port keeps its own ({})\n",
+                                device, current ? describe(*current) : std::string("?"));
         }
         bridges.push_back(std::move(bridge));
     }

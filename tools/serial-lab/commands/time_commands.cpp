@@ -141,13 +141,10 @@ Status wait(Lab& lab, Arguments arguments) {
     }
     auto condition = parse_condition(lab, arguments.subspan(0, end));
     if (!condition) return condition.error();
-    auto& kernel = lab.machine().kernel();
-    const auto start = kernel.now();
-    if (!kernel.run_until(condition->holds, limit)) {
+    if (!lab.machine().kernel().run_until(condition->holds, limit)) {
         return error(fmt::format("{}: not within {} ({})", condition->description, format_duration(limit),
                                  condition->state()));
     }
-    (void)start;
     return ok();
 }
 

@@ -224,6 +224,7 @@ Status read_tty(Lab& lab, Arguments arguments) {
             auto number = parse_size(word);
             if (!number) return number.error();
             if (*number == 0) return error("count must not be 0");
+            if (*number > (1u << 20)) return error("count is at most 1M");
             count = *number;
         } else {
             return error(fmt::format("unexpected argument '{}'", word));
@@ -582,7 +583,7 @@ void add_tty_commands(CommandRegistry& registry) {
                   .summary = "send a file (or N pattern bytes) from one open port to another, with progress",
                   .details = "Reports the bytes, the virtual time taken, the line utilisation and the counters,\n"
                              "and fails if what arrived differs from what was sent.",
-                  .example = "transfer ttyS0 ttyS1 size=64K\ntransfer ttyS0 ttyS1 file=data/lorem.txt",
+                  .example = "transfer ttyS0 ttyS1 size=64K\ntransfer ttyS0 ttyS1 file=data/uart-notes.txt",
                   .completion = Completion::device,
                   .run = transfer});
 }
