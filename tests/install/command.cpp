@@ -1,5 +1,7 @@
 #include "command.h"
 
+#include "memory_file.h"
+
 #include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -8,29 +10,8 @@
 #include <cstring>
 
 namespace install_test {
-namespace {
 
-// Output goes to memory files rather than pipes: a chatty program can never block on a full pipe
-// while the test waits for it.
-std::string read_whole(int fd)
-{
-    std::string contents;
-    char buffer[4096];
-    off_t offset = 0;
-    for (;;) {
-        const ssize_t got = pread(fd, buffer, sizeof buffer, offset);
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got <= 0) {
-            return contents;
-        }
-        contents.append(buffer, static_cast<size_t>(got));
-        offset += got;
-    }
-}
-
-}  // namespace
+using test_support::read_whole;
 
 CommandResult run_command(const std::vector<std::string>& command)
 {

@@ -1,5 +1,7 @@
 #include "private_opt.h"
 
+#include "memory_file.h"
+
 #include <fcntl.h>
 #include <sched.h>
 #include <sys/mman.h>
@@ -14,6 +16,8 @@
 
 namespace launcher_test {
 namespace {
+
+using test_support::read_whole;
 
 // Where the child stopped, if it never got to start the program.
 enum class SetupStep : int {
@@ -149,24 +153,6 @@ void lay_out(int report_fd, const ScriptLayout& layout)
     }
     execve(program, argv, envp);
     fail_setup(report_fd, SetupStep::start_program);
-}
-
-std::string read_whole(int fd)
-{
-    std::string contents;
-    char buffer[4096];
-    off_t offset = 0;
-    for (;;) {
-        const ssize_t got = pread(fd, buffer, sizeof buffer, offset);
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got <= 0) {
-            return contents;
-        }
-        contents.append(buffer, static_cast<size_t>(got));
-        offset += got;
-    }
 }
 
 std::vector<char*> pointer_vector(std::vector<std::string>& strings)
