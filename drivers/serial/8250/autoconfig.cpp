@@ -1,7 +1,7 @@
 // Finding out what UART sits at a port: register regions, type detection by register tests,
 // FIFO measurement, RSA board switch-on and the interrupt-line probe.
 #include "drivers/serial/8250/8250.h"
-#include "drivers/serial/8250/locks.h"
+#include "drivers/serial/kernel/lock_guards.h"
 
 namespace {
 

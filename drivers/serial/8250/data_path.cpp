@@ -2,7 +2,7 @@
 // reaction to modem-status changes. Runs in the interrupt handler, the poll and backup timers,
 // and under the serial core's calls that switch interrupt causes on and off.
 #include "drivers/serial/8250/8250.h"
-#include "drivers/serial/8250/locks.h"
+#include "drivers/serial/kernel/lock_guards.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // Line settings and modem control: speed, framing, FIFOs, flow control, break and sleep.
 #include "drivers/serial/8250/8250.h"
-#include "drivers/serial/8250/locks.h"
+#include "drivers/serial/kernel/lock_guards.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // Port startup and shutdown, and the chains of open ports that share an interrupt line.
 #include "drivers/serial/8250/8250.h"
-#include "drivers/serial/8250/locks.h"
+#include "drivers/serial/kernel/lock_guards.h"
 
 namespace {
 

@@ -4,23 +4,14 @@
 #pragma once
 
 #include "drivers/serial/kernel/serial_core.h"
-#include "drivers/serial/kernel/spinlock.h"
+#include "drivers/serial/kernel/lock_guards.h"
 
 namespace sim::kernel {
 
-// spin_lock_irqsave on a port lock, through the kernel's lock services so that their checks see
-// the serial core as well as the driver.
-class PortLockGuard {
+// spin_lock_irqsave on a port lock.
+class PortLockGuard : irqsave_lock {
 public:
-    explicit PortLockGuard(uart_port* port)
-        : lock_(&port->port_lock), flags_(_spin_lock_irqsave(lock_)) {}
-    ~PortLockGuard() { _spin_unlock_irqrestore(lock_, flags_); }
-    PortLockGuard(const PortLockGuard&) = delete;
-    PortLockGuard& operator=(const PortLockGuard&) = delete;
-
-private:
-    spinlock_t* lock_;
-    unsigned long flags_;
+    explicit PortLockGuard(uart_port* port) : irqsave_lock(&port->port_lock) {}
 };
 
 namespace driver {

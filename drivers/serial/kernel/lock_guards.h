@@ -1,5 +1,6 @@
 // Scoped holders for the kernel's three lock forms, so that every path out of a locked region
-// releases the lock the way it was taken.
+// releases the lock the way it was taken. The driver and the serial core both hold port locks
+// through these, so both go through the same lock services and their checks.
 #pragma once
 
 #include "drivers/serial/kernel/spinlock.h"
