@@ -2,6 +2,8 @@
 // load, unload, and a reload that starts afresh.
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <string>
 
 #include "tests/driver/driver_harness.h"
@@ -25,6 +27,7 @@ const LogRecord* find_line(const sim::kernel::KernelLog& log, std::string_view t
 struct SlotCountCase {
     const char* parameters;
     unsigned slots;  // slots set up and added
+    friend std::ostream& operator<<(std::ostream& out, const SlotCountCase& c) { return out << '"' << c.parameters << '"'; }
 };
 
 class LoadSlotCount : public ::testing::TestWithParam<SlotCountCase> {};
@@ -141,6 +144,7 @@ struct LoadFault {
     const char* what;
     FaultPoint point;
     int error;
+    friend std::ostream& operator<<(std::ostream& out, const LoadFault& c) { return out << c.what; }
 };
 
 class LoadFailure : public ::testing::TestWithParam<LoadFault> {};

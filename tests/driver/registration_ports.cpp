@@ -2,6 +2,8 @@
 // re-add after unregistration, board probes and removal, sleep, and bad requests.
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <climits>
 #include <string>
 #include <vector>
@@ -51,6 +53,7 @@ struct SlotChoiceCase {
     const char* parameters;
     std::uint32_t io_base;
     int expected;
+    friend std::ostream& operator<<(std::ostream& out, const SlotChoiceCase& c) { return out << c.what; }
 };
 
 class SlotChoice : public Registration, public ::testing::WithParamInterface<SlotChoiceCase> {};

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <string>
 #include <vector>
 
@@ -25,6 +27,7 @@ struct SttyCase {
     std::vector<std::string> words;
     tcflag_t cflag;
     tcflag_t iflag;
+    friend std::ostream& operator<<(std::ostream& out, const SttyCase& c) { return out << ::testing::PrintToString(c.words); }
 };
 
 class SttyWordsTest : public ::testing::TestWithParam<SttyCase> {};

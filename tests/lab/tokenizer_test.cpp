@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <string>
 #include <vector>
 
@@ -17,6 +19,7 @@ std::vector<std::string> texts(const Words& words) {
 struct TokenCase {
     std::string line;
     std::vector<std::string> words;
+    friend std::ostream& operator<<(std::ostream& out, const TokenCase& c) { return out << '"' << c.line << '"'; }
 };
 
 class TokenizeTest : public ::testing::TestWithParam<TokenCase> {};

@@ -1,6 +1,9 @@
 // Rate choice, divisor rounding and the FIFO timeout.
 #include <gtest/gtest.h>
 
+#include <ostream>
+#include <string>
+
 #include "drivers/serial/kernel/serial_core.h"
 #include "sim/kernel/machine.h"
 
@@ -9,6 +12,7 @@ namespace {
 struct RateCase {
     tcflag_t code;
     unsigned int rate;
+    friend std::ostream& operator<<(std::ostream& out, const RateCase& c) { return out << 'B' << c.rate; }
 };
 
 class SpeedCodeTest : public ::testing::TestWithParam<RateCase> {};
@@ -34,7 +38,8 @@ INSTANTIATE_TEST_SUITE_P(
                       RateCase{B1152000, 1152000}, RateCase{B1500000, 1500000},
                       RateCase{B2000000, 2000000}, RateCase{B2500000, 2500000},
                       RateCase{B3000000, 3000000}, RateCase{B3500000, 3500000},
-                      RateCase{B4000000, 4000000}));
+                      RateCase{B4000000, 4000000}),
+    [](const auto& info) { return "B" + std::to_string(info.param.rate); });
 
 struct FallbackCase {
     const char* name;
@@ -45,6 +50,7 @@ struct FallbackCase {
     unsigned int max;
     unsigned int rate;
     tcflag_t code_after;  // the speed code left in the new settings
+    friend std::ostream& operator<<(std::ostream& out, const FallbackCase& c) { return out << c.name; }
 };
 
 class RateFallbackTest : public ::testing::TestWithParam<FallbackCase> {};
@@ -79,6 +85,9 @@ struct DivisorCase {
     std::uint32_t clock;
     unsigned int rate;
     unsigned int divisor;
+    friend std::ostream& operator<<(std::ostream& out, const DivisorCase& c) {
+        return out << c.rate << " bit/s at " << c.clock << " Hz";
+    }
 };
 
 class DivisorTest : public ::testing::TestWithParam<DivisorCase> {};
@@ -96,7 +105,10 @@ INSTANTIATE_TEST_SUITE_P(
                       DivisorCase{1843200, 110, 1047}, DivisorCase{1843200, 76800, 2},
                       DivisorCase{1843200, 230400, 1}, DivisorCase{1843200, 460800, 0},
                       DivisorCase{14745600, 921600, 1}, DivisorCase{14745600, 57600, 16},
-                      DivisorCase{4000000000u, 50, 5000000}, DivisorCase{1843200, 0, 0}));
+                      DivisorCase{4000000000u, 50, 5000000}, DivisorCase{1843200, 0, 0}),
+    [](const auto& info) {
+        return "Rate" + std::to_string(info.param.rate) + "Clock" + std::to_string(info.param.clock);
+    });
 
 struct TimeoutCase {
     const char* name;
@@ -105,6 +117,7 @@ struct TimeoutCase {
     std::uint32_t fifo_depth;
     unsigned int rate;
     std::uint32_t ticks;
+    friend std::ostream& operator<<(std::ostream& out, const TimeoutCase& c) { return out << c.name; }
 };
 
 class TimeoutTest : public ::testing::TestWithParam<TimeoutCase> {};

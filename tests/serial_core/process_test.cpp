@@ -1,6 +1,8 @@
 // The process side: opening and closing ttyS devices, reading, writing and polling.
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <numeric>
 
 #include "drivers/serial/kernel/errors.h"
@@ -75,6 +77,7 @@ struct OpenErrorCase {
     const char* name;
     const char* device;
     int error;
+    friend std::ostream& operator<<(std::ostream& out, const OpenErrorCase& c) { return out << c.name; }
 };
 
 class OpenErrorTest : public SerialCoreFixture,

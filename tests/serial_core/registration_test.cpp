@@ -2,6 +2,8 @@
 // port matching, suspend and resume, and /proc/tty/driver/serial.
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include "drivers/serial/kernel/errors.h"
 #include "tests/serial_core/serial_core_fixture.h"
 
@@ -37,6 +39,7 @@ struct ConfigureCase {
     std::uint32_t flags;
     bool config_called;
     long config_flags;
+    friend std::ostream& operator<<(std::ostream& out, const ConfigureCase& c) { return out << c.name; }
 };
 
 class ConfigureOnAddTest : public SerialCoreFixture,
@@ -215,6 +218,7 @@ struct MatchCase {
     std::uint64_t phys2;
     std::uint8_t hub2;
     bool same;
+    friend std::ostream& operator<<(std::ostream& out, const MatchCase& c) { return out << c.name; }
 };
 
 class MatchPortTest : public ::testing::TestWithParam<MatchCase> {};
