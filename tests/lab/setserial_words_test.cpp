@@ -5,14 +5,10 @@
 #include <string>
 #include <vector>
 
+#include "plain_words.h"
+
 namespace lab {
 namespace {
-
-Words words_of(std::vector<std::string> texts) {
-    Words words;
-    for (auto& text : texts) words.push_back(Word{std::move(text), false});
-    return words;
-}
 
 SerialInfo com1() {
     SerialInfo info;

@@ -3,18 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <ostream>
-
 #include <string>
 #include <vector>
 
+#include "plain_words.h"
+
 namespace lab {
 namespace {
-
-Words words_of(std::vector<std::string> texts) {
-    Words words;
-    for (auto& text : texts) words.push_back(Word{std::move(text), false});
-    return words;
-}
 
 ktermios default_settings() {
     ktermios settings{};

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "driver_harness.h"
+#include "trace_queries.h"
 #include "drivers/serial/kernel/lock_guards.h"
 #include "drivers/serial/kernel/timer.h"
 #include "sim/hw/uart/odd_uarts.h"
@@ -245,18 +246,5 @@ private:
     bool loaded_ = false;
     bool ready_ = false;
 };
-
-// Accesses of one direction to one register, in order.
-inline std::vector<std::uint8_t> values_written(const std::vector<RegisterAccess>& trace, std::string_view name) {
-    std::vector<std::uint8_t> values;
-    for (const RegisterAccess& access : trace)
-        if (access.is_write && access.name == name) values.push_back(*access.value);
-    return values;
-}
-inline std::size_t reads_of(const std::vector<RegisterAccess>& trace, std::string_view name) {
-    return static_cast<std::size_t>(std::count_if(trace.begin(), trace.end(), [&](const RegisterAccess& access) {
-        return !access.is_write && access.name == name;
-    }));
-}
 
 }  // namespace driver_test

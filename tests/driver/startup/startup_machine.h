@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "driver_harness.h"
+#include "trace_queries.h"
 
 namespace driver_test {
 
@@ -32,25 +33,6 @@ inline std::vector<const serial8250_uart*> chain_walk(const irq_chain& entry) {
         link = link->next;
     } while (link != entry.chain_head && members.size() < 64);
     return members;
-}
-
-// The values written to register `name`, in order.
-inline std::vector<std::uint8_t> writes_to(const std::vector<RegisterAccess>& trace, std::string_view name) {
-    std::vector<std::uint8_t> values;
-    for (const RegisterAccess& access : trace)
-        if (access.is_write && access.name == name) values.push_back(*access.value);
-    return values;
-}
-
-inline std::size_t reads_of(const std::vector<RegisterAccess>& trace, std::string_view name) {
-    return static_cast<std::size_t>(std::count_if(trace.begin(), trace.end(), [&](const RegisterAccess& access) {
-        return !access.is_write && access.name == name;
-    }));
-}
-
-// Whether `expected` occurs in `trace` as a contiguous run.
-inline bool contains_run(const std::vector<RegisterAccess>& trace, const std::vector<RegisterAccess>& expected) {
-    return std::search(trace.begin(), trace.end(), expected.begin(), expected.end()) != trace.end();
 }
 
 inline const void* timer_callback(DriverMachine& dm, std::string_view name) {
