@@ -151,6 +151,19 @@ public:
         machine.bus().set_tracing(true);
         machine.bus().clear_trace();
     }
+    // The register accesses of one operation (to `device` only, when given), from a trace
+    // started just before it; tracing is off again afterwards.
+    template <typename Operation>
+    std::vector<RegisterAccess> traced(Operation&& operation, std::string_view device = {}) {
+        start_trace();
+        operation();
+        std::vector<RegisterAccess> trace = register_trace(device);
+        machine.bus().set_tracing(false);
+        return trace;
+    }
+
+    // The module's chain entry of interrupt line `line`.
+    irq_chain& chain_entry(unsigned line) { return symbol<irq_chain>("irq_lists")[line]; }
 
     bool ioport_claimed(std::uint64_t start, std::uint64_t length, std::string_view name) {
         return machine.ioports().claimed(start, length, name);

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 #include <string_view>
 #include <vector>
 
@@ -17,6 +18,17 @@ inline std::vector<std::uint8_t> writes_to(const std::vector<RegisterAccess>& tr
     for (const RegisterAccess& access : trace)
         if (access.is_write && access.name == name) values.push_back(*access.value);
     return values;
+}
+
+// The writes in `trace` that went to one of `names`, in order.
+inline std::vector<RegisterAccess> writes_among(const std::vector<RegisterAccess>& trace,
+                                                std::initializer_list<std::string_view> names) {
+    std::vector<RegisterAccess> out;
+    for (const RegisterAccess& access : trace) {
+        if (!access.is_write) continue;
+        if (std::find(names.begin(), names.end(), access.name) != names.end()) out.push_back(access);
+    }
+    return out;
 }
 
 // How often register `name` was read.

@@ -16,6 +16,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "driver_harness.h"
@@ -133,8 +134,6 @@ public:
     ScriptedPort& port(std::size_t index = 0) { return ports[index]; }
     serial8250_uart& up(std::size_t index = 0) { return *ports[index].up; }
 
-    irq_chain& chain_entry(unsigned line) { return dm.symbol<irq_chain>("irq_lists")[line]; }
-
     // Links the ports, in the order given, into the ring of `line`'s chain, the first at the head.
     // Startup has already linked every open port of the line; this fixes the walk order.
     void link_chain(unsigned line, const std::vector<std::size_t>& order) {
@@ -144,18 +143,14 @@ public:
             links[i]->next = links[(i + 1) % links.size()];
             links[i]->prev = links[(i + links.size() - 1) % links.size()];
         }
-        chain_entry(line).chain_head = links.front();
+        dm.chain_entry(line).chain_head = links.front();
     }
 
     // The accesses of one operation to port `index`'s registers, from a trace started just
     // before it.
     template <typename Operation>
     std::vector<RegisterAccess> traced(std::size_t index, Operation&& operation) {
-        dm.start_trace();
-        operation();
-        std::vector<RegisterAccess> trace = dm.register_trace(ports[index].name);
-        dm.machine.bus().set_tracing(false);
-        return trace;
+        return dm.traced(std::forward<Operation>(operation), ports[index].name);
     }
     // Every access of one operation, each tagged with its port ("A:IIR").
     template <typename Operation>
@@ -197,7 +192,7 @@ public:
         auto handler = dm.function<irqreturn_t(int, void*, pt_regs*)>("serial8250_interrupt");
         dm.machine.local_irq_disable();
         dm.machine.cpu().enter_hardirq(line);
-        const irqreturn_t result = handler(static_cast<int>(line), &chain_entry(line), nullptr);
+        const irqreturn_t result = handler(static_cast<int>(line), &dm.chain_entry(line), nullptr);
         dm.machine.cpu().exit_hardirq();
         dm.machine.local_irq_enable();
         return result;

@@ -44,7 +44,7 @@ TEST(InterruptWalk, OnlyTheMiddlePortPendingIsServedOnceAndTheWalkStopsAtTheNext
         << "B is serviced (LSR, then the modem status) between its IIR and C's";
     for (std::size_t i = 0; i < 3; ++i)
         EXPECT_EQ(rig.up(i).port.port_lock.slock, 1u) << rig.port(i).name << "'s lock is free again";
-    EXPECT_EQ(rig.chain_entry(shared_line).chain_lock.slock, 1u);
+    EXPECT_EQ(rig.dm.chain_entry(shared_line).chain_lock.slock, 1u);
 }
 
 TEST(InterruptWalk, SingleIdlePortReadsIirOnceAndIsNotHandled) {
@@ -100,7 +100,7 @@ TEST(InterruptWalk, InterruptThatNeverClearsIsServed258TimesAndReportedOnce) {
     EXPECT_EQ(records.back().text, message);
     EXPECT_EQ(records.back().priority, 3);
     EXPECT_EQ(rig.up().port.port_lock.slock, 1u);
-    EXPECT_EQ(rig.chain_entry(shared_line).chain_lock.slock, 1u);
+    EXPECT_EQ(rig.dm.chain_entry(shared_line).chain_lock.slock, 1u);
 }
 
 // A port that keeps its interrupt asserted still has its characters taken on the way.

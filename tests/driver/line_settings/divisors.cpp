@@ -30,11 +30,11 @@ void check_divisor_case(const DivisorCase& c) {
     LinePort lp({.model = c.model, .clock_hz = c.clock_hz, .port_flags = c.port_flags});
     ASSERT_TRUE(lp.ready());
     const auto trace = lp.apply(line_settings(c.speed));
-    EXPECT_EQ(writes_to(trace, {"SCR", "ICR", "DLL", "DLM"}), c.writes);
-    const auto latch = writes_to(c.writes, {"DLL", "DLM"});
+    EXPECT_EQ(writes_among(trace, {"SCR", "ICR", "DLL", "DLM"}), c.writes);
+    const auto latch = writes_among(c.writes, {"DLL", "DLM"});
     ASSERT_EQ(latch.size(), 2u);
     EXPECT_EQ(lp.chip().divisor(), *latch[1].value << 8 | *latch[0].value) << "the chip holds it";
-    const auto sample_clock = writes_to(c.writes, {"ICR"});
+    const auto sample_clock = writes_among(c.writes, {"ICR"});
     if (!sample_clock.empty()) {
         EXPECT_EQ(lp.chip().icr(0x02), *sample_clock[0].value);
     }
@@ -65,7 +65,7 @@ TEST(RateLimit, ARateBeyondThePartKeepsThePreviousSettingsRate) {
     ktermios previous = line_settings(B57600);
     ktermios asked = line_settings(B230400);  // beyond clock / 16 of a 16550A
     const auto trace = lp.traced([&] { lp.ops().set_termios(lp.port(), &asked, &previous); });
-    EXPECT_EQ(writes_to(trace, {"DLL", "DLM"}), (std::vector<RegisterAccess>{wr("DLL", 0x02), wr("DLM", 0x00)}));
+    EXPECT_EQ(writes_among(trace, {"DLL", "DLM"}), (std::vector<RegisterAccess>{wr("DLL", 0x02), wr("DLM", 0x00)}));
     EXPECT_EQ(asked.c_cflag & CBAUD, B57600) << "the settings read back the rate in use";
 }
 

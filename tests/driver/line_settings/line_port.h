@@ -8,33 +8,18 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <initializer_list>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "driver_harness.h"
+#include "trace_queries.h"
 
 namespace driver_test {
 
 inline constexpr std::uint16_t line_port_base = 0x100;
 inline constexpr std::uint32_t line_port_irq = 5;
-
-// The writes among `trace` that went to one of `names`, in order.
-inline std::vector<RegisterAccess> writes_to(const std::vector<RegisterAccess>& trace,
-                                             std::initializer_list<std::string_view> names) {
-    std::vector<RegisterAccess> out;
-    for (const RegisterAccess& access : trace) {
-        if (!access.is_write) continue;
-        for (std::string_view name : names) {
-            if (access.name == name) {
-                out.push_back(access);
-                break;
-            }
-        }
-    }
-    return out;
-}
 
 // Settings with the given speed code and framing bits, receiver on, modem lines ignored.
 inline ktermios line_settings(tcflag_t speed, tcflag_t framing = CS8, tcflag_t iflag = 0) {
@@ -91,11 +76,7 @@ public:
     // The operation's register accesses, in order, from a trace started just before it.
     template <typename Operation>
     std::vector<RegisterAccess> traced(Operation&& operation) {
-        dm.start_trace();
-        operation();
-        std::vector<RegisterAccess> trace = dm.register_trace();
-        dm.machine.bus().set_tracing(false);
-        return trace;
+        return dm.traced(std::forward<Operation>(operation));
     }
     std::vector<RegisterAccess> apply(ktermios settings, ktermios* old_settings = nullptr) {
         return traced([&] { ops().set_termios(port(), &settings, old_settings); });

@@ -38,7 +38,7 @@ public:
     // MCR values written while `operation` ran.
     template <typename Operation>
     std::vector<RegisterAccess> mcr_writes(Operation&& operation) {
-        return writes_to(lp.traced(operation), {"MCR"});
+        return writes_among(lp.traced(operation), {"MCR"});
     }
 
     LinePort lp;
@@ -88,7 +88,7 @@ TEST(Break, NewSettingsEndABreakThatIsOn) {
     ASSERT_TRUE(op.lp.chip().break_active());
     EXPECT_EQ(op.lp.up().lcr_shadow, 0x5a);
 
-    const auto lcr = writes_to(op.lp.traced([&] { ASSERT_EQ(op.set(B19200, CS8), 0); }), {"LCR"});
+    const auto lcr = writes_among(op.lp.traced([&] { ASSERT_EQ(op.set(B19200, CS8), 0); }), {"LCR"});
     ASSERT_FALSE(lcr.empty());
     EXPECT_EQ(lcr.back(), wr("LCR", 0x13));
     EXPECT_FALSE(op.lp.chip().break_active());

@@ -42,7 +42,7 @@ TEST(Framing, SettingsBecomeTheLineControlByteAndTheChipFramesThatWay) {
         const auto trace = lp.apply(line_settings(B9600, c.framing));
         const std::vector<RegisterAccess> expected = {wr("LCR", static_cast<std::uint8_t>(c.lcr | 0x80)),
                                                       wr("LCR", c.lcr)};
-        EXPECT_EQ(writes_to(trace, {"LCR"}), expected) << "latch opened with the framing, then closed";
+        EXPECT_EQ(writes_among(trace, {"LCR"}), expected) << "latch opened with the framing, then closed";
         EXPECT_EQ(lp.up().lcr_shadow, c.lcr);
         EXPECT_EQ(lp.chip().lcr(), c.lcr);
         EXPECT_EQ(lp.chip().line_format(), c.on_the_wire);
@@ -82,7 +82,7 @@ TEST(FifoControl, TriggerByRateAndModeByType) {
         LinePort lp({.model = c.model, .clock_hz = c.clock_hz});
         ASSERT_TRUE(lp.ready());
         const auto trace = lp.apply(line_settings(c.speed));
-        EXPECT_EQ(writes_to(trace, {"FCR"}), c.fcr_writes);
+        EXPECT_EQ(writes_among(trace, {"FCR"}), c.fcr_writes);
         if (lp.has_chip()) {
             EXPECT_EQ(lp.chip().fifo_enabled(), (c.fcr_writes.back().value.value_or(0) & 0x01) != 0);
             if (c.chip_fifo_depth != 0) {
@@ -134,7 +134,7 @@ TEST(SettingsSequence, EachFamilyMemberGetsItsRegistersInItsOrder) {
         const auto trace = lp.apply(line_settings(B9600, CS8 | c.flow));
         EXPECT_EQ(trace, c.writes) << "nothing is read, nothing else is written";
         EXPECT_EQ(lp.up().lcr_shadow, 0x13);
-        const auto ier_writes = writes_to(c.writes, {"IER"});
+        const auto ier_writes = writes_among(c.writes, {"IER"});
         ASSERT_EQ(ier_writes.size(), 1u);
         EXPECT_EQ(lp.up().ier_shadow, ier_writes[0].value.value_or(0));
         EXPECT_NE(lp.port()->fifo_timeout, 0u) << "the serial core was told the new timing";
@@ -219,7 +219,7 @@ TEST(ModemStatusInterrupt, OnWhenAnythingWatchesTheModemLines) {
         if (!c.modem_lines_ignored) settings.c_cflag &= ~CLOCAL;
         const auto trace = lp.apply(settings);
         const std::uint8_t ier = c.modem_irq ? 0x0f : 0x07;
-        EXPECT_EQ(writes_to(trace, {"IER"}), std::vector<RegisterAccess>{wr("IER", ier)});
+        EXPECT_EQ(writes_among(trace, {"IER"}), std::vector<RegisterAccess>{wr("IER", ier)});
         EXPECT_EQ(lp.up().ier_shadow, ier);
         EXPECT_EQ(lp.chip().ier(), ier);
         lp.port()->core_state = nullptr;

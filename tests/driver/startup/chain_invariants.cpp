@@ -28,7 +28,7 @@ TEST(ChainInvariantDeathTest, UnlinkingAStrangerFromAOnePortChainIsABug) {
             dm.place_pc_uart(0x3e8, UartModel::ns16550a, 4);
             if (!dm.load()) return;
             if (start_port(dm.slot(0)) != 0) return;
-            dm.function<void(irq_chain*, serial8250_uart*)>("serial_do_unlink")(&chain_entry(dm, 4), &dm.slot(2));
+            dm.function<void(irq_chain*, serial8250_uart*)>("serial_do_unlink")(&dm.chain_entry(4), &dm.slot(2));
         },
         "kernel BUG at .*startup");
 }

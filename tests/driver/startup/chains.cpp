@@ -36,7 +36,7 @@ protected:
     }
     std::vector<sim::kernel::IrqActionInfo> actions() { return dm.machine.interrupts().actions(4); }
     unsigned requests() { return dm.machine.faults().calls(FaultPoint::request_irq); }
-    irq_chain& line_four() { return chain_entry(dm, 4); }
+    irq_chain& line_four() { return dm.chain_entry(4); }
     std::vector<const serial8250_uart*> walk() { return chain_walk(line_four()); }
 
     DriverMachine dm;

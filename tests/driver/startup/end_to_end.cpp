@@ -117,8 +117,8 @@ protected:
         const std::string interrupts = dm.machine.files().read("/proc/interrupts").content;
         EXPECT_EQ(interrupts.find("serial"), std::string::npos) << interrupts;
         EXPECT_TRUE(dm.machine.interrupts().active_lines().empty());
-        EXPECT_EQ(chain_entry(dm, 3).chain_head, nullptr);
-        EXPECT_EQ(chain_entry(dm, 4).chain_head, nullptr);
+        EXPECT_EQ(dm.chain_entry(3).chain_head, nullptr);
+        EXPECT_EQ(dm.chain_entry(4).chain_head, nullptr);
     }
 
     DriverMachine dm;

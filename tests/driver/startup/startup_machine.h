@@ -1,6 +1,5 @@
 // What the startup suites share: the port operations called the way the serial core calls
-// them, the ring of a line's chain as the interrupt handler walks it, and the reading of a
-// bus trace by register name.
+// them, the ring of a line's chain as the interrupt handler walks it, and the timer callbacks.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -19,8 +18,6 @@ namespace driver_test {
 // what the two operations do.
 inline int start_port(serial8250_uart& up) { return up.port.port_ops->startup(&up.port); }
 inline void stop_port(serial8250_uart& up) { up.port.port_ops->shutdown(&up.port); }
-
-inline irq_chain& chain_entry(DriverMachine& dm, unsigned line) { return dm.symbol<irq_chain>("irq_lists")[line]; }
 
 // The members of a chain in walk order from its head; empty when the head is null. Stops after
 // 64 links, so that a broken ring shows as a long walk rather than a hang.

@@ -83,7 +83,7 @@ TEST_P(BackupTimer, IsArmedOnlyForAUartThatDoesNotRaiseTheTransmitInterruptAgain
         dm.machine.run_for(std::chrono::milliseconds(4 * 59));
         EXPECT_EQ(up.poll_timer.expires, started_at + 2 * 58) << "it re-arms itself";
     }
-    EXPECT_EQ(chain_walk(chain_entry(dm, 4)).size(), 1u) << "the port has its line either way";
+    EXPECT_EQ(chain_walk(dm.chain_entry(4)).size(), 1u) << "the port has its line either way";
 
     stop_port(up);
     EXPECT_FALSE(dm.machine.timers().pending(&up.poll_timer));

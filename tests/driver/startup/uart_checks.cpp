@@ -41,7 +41,7 @@ TEST_F(AbsentUart, LsrSafetyCheckRefusesTheOpenWithNoSuchDevice) {
     EXPECT_TRUE(found->complete);
 
     // Nothing was arranged for a port that is not there.
-    EXPECT_EQ(chain_entry(dm, 3).chain_head, nullptr);
+    EXPECT_EQ(dm.chain_entry(3).chain_head, nullptr);
     EXPECT_EQ(dm.machine.faults().calls(FaultPoint::request_irq), 0u);
     EXPECT_FALSE(dm.machine.timers().pending(&dm.slot(3).poll_timer));
 }
@@ -51,9 +51,9 @@ TEST_F(AbsentUart, NoPresenceTestLetsTheOpenThrough) {
     auto file = dm.core().open("ttyS3");
     ASSERT_TRUE(file.ok()) << file.error();
     EXPECT_FALSE(dm.machine.log().contains("LSR safety check"));
-    EXPECT_EQ(chain_walk(chain_entry(dm, 3)).size(), 1u);
+    EXPECT_EQ(chain_walk(dm.chain_entry(3)).size(), 1u);
     EXPECT_EQ(dm.core().close(*file), 0);
-    EXPECT_EQ(chain_entry(dm, 3).chain_head, nullptr);
+    EXPECT_EQ(dm.chain_entry(3).chain_head, nullptr);
 }
 
 struct TxenCase {
